@@ -39,7 +39,7 @@ class [[nodiscard]] Result {
     assert(ok());
     return std::get<0>(std::move(v_));
   }
-  const E& error() const {
+  const E& error() const& {
     assert(!ok());
     return std::get<1>(v_);
   }
