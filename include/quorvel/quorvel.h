@@ -40,7 +40,10 @@
 #endif
 
 #ifdef __cplusplus
+#define QUORVEL_NOEXCEPT noexcept
 extern "C" {
+#else
+#define QUORVEL_NOEXCEPT
 #endif
 
 /* A configuration: one counted reference to an immutable parsed policy.
@@ -56,28 +59,28 @@ typedef struct Enforcer Enforcer;
 
 /* Returns a handle on the default policy (inactive, named "default",
  * version "0.0.0"). Never null. Release with quorvel_config_drop. */
-QUORVEL_EXPORT ConfigHandle* quorvel_config_default(void);
+QUORVEL_EXPORT ConfigHandle* quorvel_config_default(void) QUORVEL_NOEXCEPT;
 
 /* Reads a policy document (JSON). Returns null if `json` is null, the text is
  * not UTF-8, not one JSON value, or the policy fails validation (unsupported
  * schema_version, empty policy_name or policy_version, a pattern that does not
  * compile, a hash strategy whose salt variable is unset). */
-QUORVEL_EXPORT ConfigHandle* quorvel_config_from_json(const char* json, size_t len);
+QUORVEL_EXPORT ConfigHandle* quorvel_config_from_json(const char* json, size_t len) QUORVEL_NOEXCEPT;
 
 /* Returns a new handle sharing the same policy; null for a null handle. */
-QUORVEL_EXPORT ConfigHandle* quorvel_config_clone(const ConfigHandle* handle);
+QUORVEL_EXPORT ConfigHandle* quorvel_config_clone(const ConfigHandle* handle) QUORVEL_NOEXCEPT;
 
 /* Releases the handle; the policy goes when its last holder lets go.
  * Null is ignored. */
-QUORVEL_EXPORT void quorvel_config_drop(ConfigHandle* handle);
+QUORVEL_EXPORT void quorvel_config_drop(ConfigHandle* handle) QUORVEL_NOEXCEPT;
 
 /* The policy's master switch; false for a null handle. */
-QUORVEL_EXPORT bool quorvel_config_active(const ConfigHandle* handle);
+QUORVEL_EXPORT bool quorvel_config_active(const ConfigHandle* handle) QUORVEL_NOEXCEPT;
 
 /* The policy's name and version as new strings (free with quorvel_free);
  * null for a null handle. A name holding U+0000 comes back as "". */
-QUORVEL_EXPORT char* quorvel_config_policy_name(const ConfigHandle* handle);
-QUORVEL_EXPORT char* quorvel_config_policy_version(const ConfigHandle* handle);
+QUORVEL_EXPORT char* quorvel_config_policy_name(const ConfigHandle* handle) QUORVEL_NOEXCEPT;
+QUORVEL_EXPORT char* quorvel_config_policy_version(const ConfigHandle* handle) QUORVEL_NOEXCEPT;
 
 /* ---- Enforcers ---------------------------------------------------------- */
 
@@ -85,10 +88,10 @@ QUORVEL_EXPORT char* quorvel_config_policy_version(const ConfigHandle* handle);
  * or non-UTF-8 session id selects the one session with the empty id.
  * Release with quorvel_enforcer_drop; the session and its vault stay. */
 QUORVEL_EXPORT Enforcer* quorvel_enforcer_create(const ConfigHandle* handle,
-                                                 const char* session_id, size_t len);
+                                                 const char* session_id, size_t len) QUORVEL_NOEXCEPT;
 
 /* Releases the enforcer. Null is ignored. */
-QUORVEL_EXPORT void quorvel_enforcer_drop(Enforcer* enforcer);
+QUORVEL_EXPORT void quorvel_enforcer_drop(Enforcer* enforcer) QUORVEL_NOEXCEPT;
 
 /* ---- Payloads ----------------------------------------------------------- */
 
@@ -99,17 +102,17 @@ QUORVEL_EXPORT void quorvel_enforcer_drop(Enforcer* enforcer);
  * exactly one JSON value. `with_signature` equal to 1 signs every token of the
  * call and returns a rule text for the model's system prompt. */
 QUORVEL_EXPORT char* quorvel_encode(const Enforcer* enforcer, const char* json, size_t len,
-                                    int32_t with_signature);
+                                    int32_t with_signature) QUORVEL_NOEXCEPT;
 
 /* Restores tokens in a payload coming back from the model. Returns the
  * envelope {"payload":...,"rules_applied_count":N,"rule_names":[...],
  * "policy_name":"..."} or null as for quorvel_encode. `mode` equal to 1 also
  * restores signed tokens; any other value restores unsigned tokens only. */
 QUORVEL_EXPORT char* quorvel_decode(const Enforcer* enforcer, const char* json, size_t len,
-                                    int32_t mode);
+                                    int32_t mode) QUORVEL_NOEXCEPT;
 
 /* Releases a string returned by this library. Null is ignored. */
-QUORVEL_EXPORT void quorvel_free(char* str);
+QUORVEL_EXPORT void quorvel_free(char* str) QUORVEL_NOEXCEPT;
 
 #ifdef __cplusplus
 }
