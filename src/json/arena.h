@@ -31,7 +31,7 @@ class Arena {
 
   // A copy of `s` that lives as long as the arena.
   std::string_view copy(std::string_view s) {
-    if (s.empty()) return {};
+    if (s.empty()) return std::string_view("", 0);
     char* p = static_cast<char*>(allocate(s.size(), 1));
     std::memcpy(p, s.data(), s.size());
     return {p, s.size()};

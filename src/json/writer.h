@@ -42,6 +42,7 @@ class Writer {
 
  private:
   void append(const char* p, size_t n) {
+    if (n == 0) return;
     if (capacity_ - size_ < n) grow(n);
     std::memcpy(data_ + size_, p, n);
     size_ += n;
