@@ -27,8 +27,11 @@ MadeToken make_token(const TokenSink& sink, std::string_view type, std::string_v
     MadeToken out;
     if (signature) {
       out.payload.reserve(key.size() + 4);
-      out.payload.append(key, 0, key.size() - 1).append("-").append(std::to_string(*signature));
-      out.payload.push_back('>');
+      // The signature is written with at least three digits, zero-padded.
+      const std::string sig = std::to_string(*signature);
+      out.payload.append(key, 0, key.size() - 1).append("-");
+      if (sig.size() < 3) out.payload.append(3 - sig.size(), '0');
+      out.payload.append(sig).push_back('>');
     } else {
       out.payload = key;
     }
