@@ -113,7 +113,9 @@ Source apply_rule_list(const json::Value& b, QuorvelPolicy& body, ReadReport& re
   std::vector<PiiPattern> patterns;
   std::vector<MaskingRule> masking_rules;
   const json::Value* llm_entry = nullptr;
-  for (const json::Value& entry : rules->array()) {
+  size_t llm_index = 0;
+  for (size_t k = 0; k < rules->size; ++k) {
+    const json::Value& entry = rules->items[k];
     const json::Value* type = entry.find("type");
     if (type == nullptr || !type->is_string()) continue;
     if (type->string() == "regex") {
@@ -126,6 +128,7 @@ Source apply_rule_list(const json::Value& b, QuorvelPolicy& body, ReadReport& re
       masking_rules.push_back(MaskingRule{std::string(name->string()), Redact{}});
     } else if (type->string() == "llm") {
       llm_entry = &entry;  // the last one wins
+      llm_index = k;
     }
   }
 
@@ -154,7 +157,10 @@ Source apply_rule_list(const json::Value& b, QuorvelPolicy& body, ReadReport& re
       if (read.ok()) {
         llm.llm_config = std::move(read).value();
       } else {
-        report.llm_config_failure = within("quorvel_policy.pii_rules.llm_config", read.error());
+        report.llm_config_failure =
+            within("quorvel_policy.pii_rules" + RecordReader::index_segment(llm_index) +
+                       ".llm_config",
+                   std::move(read).error());
       }
     }
     body = QuorvelPolicy{};
