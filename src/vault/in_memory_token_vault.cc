@@ -1,7 +1,6 @@
 #include "vault/in_memory_token_vault.h"
 
 #include <bit>
-#include <cassert>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -21,8 +20,7 @@ namespace quorvel::vault {
 namespace {
 
 // A key K ends with ":" V ">" for a V without ':' exactly when V is the text
-// between K's last ':' and its final '>'. That V is the key's token value;
-// keys are routed to shards, and indexed, by it.
+// between K's last ':' and its final '>'. That V is the key's token value.
 std::optional<std::string_view> token_value_of(std::string_view key) {
   if (key.empty() || key.back() != '>') return std::nullopt;
   const std::string_view body = key.substr(0, key.size() - 1);
@@ -39,6 +37,16 @@ bool ends_with_value(std::string_view key, std::string_view value) {
 
 size_t hash_text(std::string_view text) { return std::hash<std::string_view>{}(text); }
 
+// Where a key lives: the hash of its token value, or of the whole key when it
+// has none. Keys that share a token value therefore share a shard and a probe
+// run, which is what makes the value search a short scan.
+size_t route_hash_of_key(std::string_view key) {
+  const auto value = token_value_of(key);
+  return hash_text(value ? *value : key);
+}
+
+uint32_t low32(size_t h) { return static_cast<uint32_t>(h); }
+
 // A session id and uuid shared by the mappings of one shard that carry them;
 // a vault usually sees a single one.
 struct Session {
@@ -54,10 +62,6 @@ constexpr uint32_t kTokenIsKey = std::numeric_limits<uint32_t>::max();
 // the original value, the PII type and, only when it differs from the key,
 // the mapping's own token text.
 struct Entry {
-  // The other keys of the shard with the same token value, so the value index
-  // can tell "one key" from "several" and unlink in constant time.
-  Entry* prev_same_value;
-  Entry* next_same_value;
   Session* session;
   int64_t created_ns;
   uint32_t key_len;
@@ -85,7 +89,7 @@ struct Entry {
     return m;
   }
 };
-static_assert(alignof(Entry) == 8 && sizeof(Entry) % alignof(Entry) == 0);
+static_assert(sizeof(Entry) == 32 && sizeof(Entry) % alignof(Entry) == 0);
 
 uint32_t checked_len(size_t len, size_t block) {
   // Lengths are kept in 32 bits; a text of 4 GiB is treated like exhausted
@@ -99,9 +103,7 @@ Entry* make_entry(std::string_view key, const TokenMapping& m, Session* session)
   const size_t block = sizeof(Entry) + key.size() + m.original_value.size() + m.pii_type.size() +
                        (own_token ? m.token.size() : 0);
   void* mem = checked_malloc(block);
-  auto* e = new (mem) Entry{nullptr,
-                            nullptr,
-                            session,
+  auto* e = new (mem) Entry{session,
                             m.created_at.time_since_epoch().count(),
                             checked_len(key.size(), block),
                             checked_len(m.original_value.size(), block),
@@ -121,14 +123,18 @@ Entry* make_entry(std::string_view key, const TokenMapping& m, Session* session)
 
 void free_entry(Entry* e) { std::free(e); }
 
+// The low 32 bits of the route hash place the slot and, with a 32-bit hash of
+// the key, let a probe skip other keys without touching their entries.
 struct Slot {
-  size_t hash;
+  uint32_t route;
+  uint32_t key_tag;
   Entry* entry;  // null for a free slot
 };
 
-// Open-addressing table of entry pointers with linear probing and
-// backward-shift deletion (no tombstones). The full hash sits in the slot so
-// that probing rarely touches an entry.
+// Open-addressing table with linear probing and backward-shift deletion (no
+// tombstones): every entry sits in the run of occupied slots that starts at
+// its home, so all keys of one token value are found by scanning from that
+// home to the next free slot.
 class SlotTable {
  public:
   SlotTable() = default;
@@ -137,57 +143,51 @@ class SlotTable {
   ~SlotTable() { std::free(slots_); }
 
   size_t size() const { return size_; }
+  size_t capacity() const { return slots_ == nullptr ? 0 : mask_ + 1; }
+  Slot& at(size_t i) const { return slots_[i]; }
+  size_t home(uint32_t route) const { return route & mask_; }
+  size_t next(size_t i) const { return (i + 1) & mask_; }
+  // True when probing may start: an empty table has no slots.
+  bool empty() const { return size_ == 0; }
 
-  template <class Match>
-  Slot* find(size_t hash, Match match) const {
-    if (slots_ == nullptr) return nullptr;
-    for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
-      Slot& s = slots_[i];
-      if (s.entry == nullptr) return nullptr;
-      if (s.hash == hash && match(s.entry)) return &s;
-    }
-  }
-
-  // The caller has made sure that no slot matches.
-  void add(size_t hash, Entry* entry) {
+  // The caller has made sure that no slot holds the same key.
+  void add(uint32_t route, uint32_t key_tag, Entry* entry) {
     if ((size_ + 1) * 4 > capacity() * 3) grow();
-    place(hash, entry);
+    place(Slot{route, key_tag, entry});
     ++size_;
   }
 
-  void erase(Slot* slot) {
-    size_t hole = static_cast<size_t>(slot - slots_);
-    for (size_t j = (hole + 1) & mask_; slots_[j].entry != nullptr; j = (j + 1) & mask_) {
-      const size_t home = slots_[j].hash & mask_;
+  void erase(size_t hole) {
+    for (size_t j = next(hole); slots_[j].entry != nullptr; j = next(j)) {
+      const size_t h = home(slots_[j].route);
       // An entry whose home lies cyclically in (hole, j] must stay put.
-      const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+      const bool stays = hole <= j ? (hole < h && h <= j) : (hole < h || h <= j);
       if (stays) continue;
       slots_[hole] = slots_[j];
       hole = j;
     }
-    slots_[hole] = Slot{0, nullptr};
+    slots_[hole] = Slot{0, 0, nullptr};
     --size_;
   }
 
-  size_t capacity() const { return slots_ == nullptr ? 0 : mask_ + 1; }
-  Slot* slot_at(size_t i) const { return &slots_[i]; }
-
  private:
-  void place(size_t hash, Entry* entry) {
-    size_t i = hash & mask_;
-    while (slots_[i].entry != nullptr) i = (i + 1) & mask_;
-    slots_[i] = Slot{hash, entry};
+  void place(Slot slot) {
+    size_t i = home(slot.route);
+    while (slots_[i].entry != nullptr) i = next(i);
+    slots_[i] = slot;
   }
 
   void grow() {
     const size_t old_capacity = capacity();
     Slot* old = slots_;
     const size_t capacity = old_capacity == 0 ? 16 : old_capacity * 2;
+    // Homes come from 32 bits of hash.
+    if (capacity - 1 > std::numeric_limits<uint32_t>::max()) die_out_of_memory(capacity * sizeof(Slot));
     slots_ = static_cast<Slot*>(checked_malloc(capacity * sizeof(Slot)));
-    for (size_t i = 0; i < capacity; ++i) slots_[i] = Slot{0, nullptr};
+    for (size_t i = 0; i < capacity; ++i) slots_[i] = Slot{0, 0, nullptr};
     mask_ = capacity - 1;
     for (size_t i = 0; i < old_capacity; ++i) {
-      if (old[i].entry != nullptr) place(old[i].hash, old[i].entry);
+      if (old[i].entry != nullptr) place(old[i]);
     }
     std::free(old);
   }
@@ -197,86 +197,72 @@ class SlotTable {
   size_t size_ = 0;
 };
 
+constexpr size_t kNotFound = std::numeric_limits<size_t>::max();
+
 }  // namespace
 
-// Every key lives in the shard picked by its token value (or, without one, by
-// the key itself), so all keys that can end with ":" V ">" for a V without ':'
-// share one shard and one lock. Members are guarded by `mu`.
+// Members are guarded by `mu`.
 struct alignas(64) InMemoryTokenVault::Shard {
   Shard() = default;
   Shard(const Shard&) = delete;
   Shard& operator=(const Shard&) = delete;
   ~Shard() {
-    for (size_t i = 0; i < keys.capacity(); ++i) {
-      if (Entry* e = keys.slot_at(i)->entry) free_entry(e);
+    for (size_t i = 0; i < table.capacity(); ++i) {
+      if (Entry* e = table.at(i).entry) free_entry(e);
     }
   }
 
-  Entry* find_key(std::string_view key, size_t key_hash) const {
-    Slot* s = keys.find(key_hash, [key](const Entry* e) { return e->key() == key; });
-    return s == nullptr ? nullptr : s->entry;
+  // The slot index of `key`, or kNotFound.
+  size_t find_key(std::string_view key, uint32_t route, uint32_t key_tag) const {
+    if (table.empty()) return kNotFound;
+    for (size_t i = table.home(route); table.at(i).entry != nullptr; i = table.next(i)) {
+      const Slot& s = table.at(i);
+      if (s.route == route && s.key_tag == key_tag && s.entry->key() == key) return i;
+    }
+    return kNotFound;
   }
 
-  // The first of the keys whose token value is `value`, linked through
-  // next_same_value.
-  Slot* value_slot(std::string_view value, size_t value_hash) const {
-    return values.find(value_hash,
-                       [value](const Entry* e) { return *token_value_of(e->key()) == value; });
+  // Counts, up to two, the keys whose token value is `value` (a text without
+  // ':'), remembering the first.
+  size_t count_value(std::string_view value, uint32_t route, const Entry** first) const {
+    if (table.empty()) return 0;
+    size_t count = 0;
+    for (size_t i = table.home(route); table.at(i).entry != nullptr; i = table.next(i)) {
+      const Slot& s = table.at(i);
+      if (s.route != route || token_value_of(s.entry->key()) != value) continue;
+      if (count++ == 0) *first = s.entry;
+      if (count == 2) break;
+    }
+    return count;
   }
 
-  void put(std::string_view key, size_t key_hash, const TokenMapping& m) {
+  // Counts, up to two, the keys ending with ":" value ">" by looking at all.
+  void walk_value(std::string_view value, size_t& count, const Entry*& first) const {
+    for (size_t i = 0; i < table.capacity() && count < 2; ++i) {
+      const Entry* e = table.at(i).entry;
+      if (e != nullptr && ends_with_value(e->key(), value)) {
+        if (count++ == 0) first = e;
+      }
+    }
+  }
+
+  void put(std::string_view key, uint32_t route, uint32_t key_tag, const TokenMapping& m) {
     Session* session = intern(m.session_id, m.session_uuid);
     Entry* e = make_entry(key, m, session);
     ++session->refs;
-    const std::optional<std::string_view> value = token_value_of(key);
-    if (Slot* ks = keys.find(key_hash, [key](const Entry* old) { return old->key() == key; })) {
-      // Same key, so same token value: the new entry takes the old one's
-      // place in the value chain.
-      Entry* old = ks->entry;
-      e->prev_same_value = old->prev_same_value;
-      e->next_same_value = old->next_same_value;
-      if (e->next_same_value != nullptr) e->next_same_value->prev_same_value = e;
-      if (e->prev_same_value != nullptr) {
-        e->prev_same_value->next_same_value = e;
-      } else if (value) {
-        Slot* vs = values.find(hash_text(*value), [old](const Entry* h) { return h == old; });
-        assert(vs != nullptr);
-        vs->entry = e;
-      }
-      ks->entry = e;
+    if (const size_t i = find_key(key, route, key_tag); i != kNotFound) {
+      Entry* old = table.at(i).entry;
+      table.at(i).entry = e;
       release(old->session);
       free_entry(old);
       return;
     }
-    keys.add(key_hash, e);
-    if (value) {
-      const size_t value_hash = hash_text(*value);
-      if (Slot* vs = value_slot(*value, value_hash)) {
-        e->next_same_value = vs->entry;
-        vs->entry->prev_same_value = e;
-        vs->entry = e;
-      } else {
-        values.add(value_hash, e);
-      }
-    }
+    table.add(route, key_tag, e);
   }
 
-  void erase(Slot* key_slot) {
-    Entry* e = key_slot->entry;
-    if (e->prev_same_value != nullptr) {
-      e->prev_same_value->next_same_value = e->next_same_value;
-      if (e->next_same_value != nullptr) e->next_same_value->prev_same_value = e->prev_same_value;
-    } else if (const auto value = token_value_of(e->key())) {
-      Slot* vs = values.find(hash_text(*value), [e](const Entry* h) { return h == e; });
-      assert(vs != nullptr);
-      if (e->next_same_value != nullptr) {
-        e->next_same_value->prev_same_value = nullptr;
-        vs->entry = e->next_same_value;
-      } else {
-        values.erase(vs);
-      }
-    }
-    keys.erase(key_slot);
+  void erase(size_t i) {
+    Entry* e = table.at(i).entry;
+    table.erase(i);
     release(e->session);
     free_entry(e);
   }
@@ -284,19 +270,8 @@ struct alignas(64) InMemoryTokenVault::Shard {
   void erase_session(const Uuid& uuid) {
     // Erasing shifts later slots back into slot i, so i is examined again
     // until it holds a survivor or nothing.
-    for (size_t i = 0; i < keys.capacity(); ++i) {
-      Slot* s = keys.slot_at(i);
-      while (s->entry != nullptr && s->entry->session->uuid == uuid) erase(s);
-    }
-  }
-
-  // Counts keys ending with ":" value ">" up to two, remembering the first.
-  void walk_value(std::string_view value, size_t& count, const Entry*& first) const {
-    for (size_t i = 0; i < keys.capacity() && count < 2; ++i) {
-      const Entry* e = keys.slot_at(i)->entry;
-      if (e != nullptr && ends_with_value(e->key(), value)) {
-        if (count++ == 0) first = e;
-      }
+    for (size_t i = 0; i < table.capacity(); ++i) {
+      while (table.at(i).entry != nullptr && table.at(i).entry->session->uuid == uuid) erase(i);
     }
   }
 
@@ -304,9 +279,7 @@ struct alignas(64) InMemoryTokenVault::Shard {
     if (last_session != nullptr && last_session->uuid == uuid && last_session->id == id) {
       return last_session;
     }
-    std::string name(reinterpret_cast<const char*>(uuid.data()), uuid.size());
-    name += id;
-    auto [it, added] = sessions.try_emplace(std::move(name));
+    auto [it, added] = sessions.try_emplace(session_name(id, uuid));
     if (added) it->second = Session{id, uuid, 0};
     last_session = &it->second;
     return last_session;
@@ -315,14 +288,17 @@ struct alignas(64) InMemoryTokenVault::Shard {
   void release(Session* session) {
     if (--session->refs != 0) return;
     if (last_session == session) last_session = nullptr;
-    std::string name(reinterpret_cast<const char*>(session->uuid.data()), session->uuid.size());
-    name += session->id;
-    sessions.erase(name);
+    sessions.erase(session_name(session->id, session->uuid));
+  }
+
+  static std::string session_name(const std::string& id, const Uuid& uuid) {
+    std::string name(reinterpret_cast<const char*>(uuid.data()), uuid.size());
+    name += id;
+    return name;
   }
 
   mutable std::shared_mutex mu;
-  SlotTable keys;    // hash of the key
-  SlotTable values;  // hash of the token value, one slot per distinct value
+  SlotTable table;
   // Keyed by the uuid bytes followed by the session id; node-based, so
   // entries can point at the values.
   std::unordered_map<std::string, Session> sessions;
@@ -365,11 +341,6 @@ size_t round_shard_count(size_t requested) {
   return std::bit_ceil(requested);
 }
 
-size_t route_hash_of_key(std::string_view key) {
-  const auto value = token_value_of(key);
-  return hash_text(value ? *value : key);
-}
-
 }  // namespace
 
 InMemoryTokenVault::InMemoryTokenVault(size_t shard_count)
@@ -380,43 +351,37 @@ InMemoryTokenVault::InMemoryTokenVault(size_t shard_count)
 InMemoryTokenVault::~InMemoryTokenVault() = default;
 
 InMemoryTokenVault::Shard& InMemoryTokenVault::shard_of_hash(size_t route_hash) const {
-  // The top bits pick the shard; the tables inside use the low bits.
+  // The top bits pick the shard; the table inside uses the low bits.
   if (shard_count_ == 1) return shards_[0];
   return shards_[route_hash >> shard_shift_];
 }
 
-InMemoryTokenVault::Shard& InMemoryTokenVault::shard_of_key(std::string_view key) const {
-  return shard_of_hash(route_hash_of_key(key));
-}
-
-InMemoryTokenVault::Shard& InMemoryTokenVault::shard_of_value(std::string_view value) const {
-  return shard_of_hash(hash_text(value));
-}
-
 void InMemoryTokenVault::insert(std::string_view token, TokenMapping mapping) {
-  Shard& shard = shard_of_key(token);
-  const size_t key_hash = hash_text(token);
+  const size_t route = route_hash_of_key(token);
+  Shard& shard = shard_of_hash(route);
+  const uint32_t key_tag = low32(hash_text(token));
   std::unique_lock lock(shard.mu);
-  shard.put(token, key_hash, mapping);
+  shard.put(token, low32(route), key_tag, mapping);
 }
 
 std::optional<TokenMapping> InMemoryTokenVault::get(std::string_view token) const {
-  Shard& shard = shard_of_key(token);
-  const size_t key_hash = hash_text(token);
+  const size_t route = route_hash_of_key(token);
+  Shard& shard = shard_of_hash(route);
+  const uint32_t key_tag = low32(hash_text(token));
   std::shared_lock lock(shard.mu);
-  const Entry* e = shard.find_key(token, key_hash);
-  if (e == nullptr) return std::nullopt;
-  return e->to_mapping();
+  const size_t i = shard.find_key(token, low32(route), key_tag);
+  if (i == kNotFound) return std::nullopt;
+  return shard.table.at(i).entry->to_mapping();
 }
 
 std::optional<TokenMapping> InMemoryTokenVault::find_by_value(std::string_view value) const {
   if (value.find(':') == std::string_view::npos) {
-    const size_t value_hash = hash_text(value);
-    Shard& shard = shard_of_hash(value_hash);
+    const size_t route = hash_text(value);
+    Shard& shard = shard_of_hash(route);
     std::shared_lock lock(shard.mu);
-    const Slot* vs = shard.value_slot(value, value_hash);
-    if (vs == nullptr || vs->entry->next_same_value != nullptr) return std::nullopt;
-    return vs->entry->to_mapping();
+    const Entry* first = nullptr;
+    if (shard.count_value(value, low32(route), &first) != 1) return std::nullopt;
+    return first->to_mapping();
   }
   // A value with ':' can end keys of any token value: walk them all.
   AllShards<Shared, Shard> all(shards_.get(), shard_count_);
@@ -433,30 +398,31 @@ void InMemoryTokenVault::remove_session(const Uuid& session_uuid) {
 }
 
 void InMemoryTokenVault::remove(std::string_view token) {
-  Shard& shard = shard_of_key(token);
-  const size_t key_hash = hash_text(token);
+  const size_t route = route_hash_of_key(token);
+  Shard& shard = shard_of_hash(route);
+  const uint32_t key_tag = low32(hash_text(token));
   std::unique_lock lock(shard.mu);
-  if (Slot* s = shard.keys.find(key_hash, [token](const Entry* e) { return e->key() == token; })) {
-    shard.erase(s);
-  }
+  if (const size_t i = shard.find_key(token, low32(route), key_tag); i != kNotFound) shard.erase(i);
 }
 
 bool InMemoryTokenVault::insert_if_value_free(std::string_view value, std::string_view token,
                                               TokenMapping mapping) {
-  Shard& key_shard = shard_of_key(token);
-  const size_t key_hash = hash_text(token);
+  const size_t key_route = route_hash_of_key(token);
+  Shard& key_shard = shard_of_hash(key_route);
+  const uint32_t key_tag = low32(hash_text(token));
   if (value.find(':') == std::string_view::npos) {
-    const size_t value_hash = hash_text(value);
-    Shard& value_shard = shard_of_hash(value_hash);
+    const size_t value_route = hash_text(value);
+    Shard& value_shard = shard_of_hash(value_route);
     // Usually the token carries the value and both are one shard; otherwise
     // the two locks are taken in shard order.
     Shard* lo = &value_shard < &key_shard ? &value_shard : &key_shard;
     Shard* hi = &value_shard < &key_shard ? &key_shard : &value_shard;
-    std::unique_lock first(lo->mu);
-    std::unique_lock<std::shared_mutex> second;
-    if (hi != lo) second = std::unique_lock(hi->mu);
-    if (value_shard.value_slot(value, value_hash) != nullptr) return false;
-    key_shard.put(token, key_hash, mapping);
+    std::unique_lock first_lock(lo->mu);
+    std::unique_lock<std::shared_mutex> second_lock;
+    if (hi != lo) second_lock = std::unique_lock(hi->mu);
+    const Entry* first = nullptr;
+    if (value_shard.count_value(value, low32(value_route), &first) != 0) return false;
+    key_shard.put(token, low32(key_route), key_tag, mapping);
     return true;
   }
   AllShards<Exclusive, Shard> all(shards_.get(), shard_count_);
@@ -464,7 +430,7 @@ bool InMemoryTokenVault::insert_if_value_free(std::string_view value, std::strin
   const Entry* first = nullptr;
   for (size_t i = 0; i < shard_count_ && count == 0; ++i) shards_[i].walk_value(value, count, first);
   if (count != 0) return false;
-  key_shard.put(token, key_hash, mapping);
+  key_shard.put(token, low32(key_route), key_tag, mapping);
   return true;
 }
 
@@ -472,7 +438,7 @@ size_t InMemoryTokenVault::size() const {
   size_t total = 0;
   for (size_t i = 0; i < shard_count_; ++i) {
     std::shared_lock lock(shards_[i].mu);
-    total += shards_[i].keys.size();
+    total += shards_[i].table.size();
   }
   return total;
 }

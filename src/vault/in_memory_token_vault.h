@@ -1,6 +1,7 @@
 // InMemoryTokenVault: the token vault kept in process memory, striped into
-// shards that each hold a reader-writer lock, a hash table of packed mappings
-// and an index from token value to the keys that carry it.
+// shards that each hold a reader-writer lock and a hash table of packed
+// mappings placed by token value, so that searching by value is as cheap as
+// looking up a key.
 #pragma once
 
 #include <cstddef>
@@ -41,8 +42,6 @@ class InMemoryTokenVault final : public TokenVault {
  private:
   struct Shard;
 
-  Shard& shard_of_key(std::string_view key) const;
-  Shard& shard_of_value(std::string_view value) const;
   Shard& shard_of_hash(size_t route_hash) const;
 
   size_t shard_count_;

@@ -116,7 +116,7 @@ TEST_P(VaultTest, InsertUnderAnExistingKeyReplacesTheMapping) {
   EXPECT_FALSE(vault_.find_by_value("1a2b3c4d"));
 }
 
-TEST_P(VaultTest, ReplacingOneOfSeveralKeysWithOneValueKeepsTheValueIndexWhole) {
+TEST_P(VaultTest, ReplacingOneOfSeveralKeysWithOneValueKeepsTheSearchExact) {
   // Replace the first, middle and last of three keys that share a value,
   // then remove the others: the replaced key must be the one found.
   const char* keys[] = {"<A:cafe0001>", "<B:cafe0001>", "<C:cafe0001>"};
