@@ -2,7 +2,6 @@
 // several enforcers of one session; every token restores its own original.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,8 +13,15 @@ namespace {
 
 const char kPatterns[] = R"([{"name":"USER","pattern":"user-[0-9]+-[0-9]+"}])";
 
+// The first token in an envelope, found without std::regex, whose locale
+// caches are not safe to fill from several threads.
+std::string first_token(const std::string& envelope) {
+  const size_t at = envelope.find("<USER:");
+  if (at == std::string::npos) return {};
+  return envelope.substr(at, envelope.find('>', at) + 1 - at);
+}
+
 void round_trips(const EnforcerPtr& e, int thread, int rounds) {
-  const std::regex token(R"(<USER:[0-9a-f]{8}(-[0-9]{3})?>)");
   for (int i = 0; i < rounds; ++i) {
     // Every thread also encodes one value that all threads share, so that
     // equal texts race for token values.
@@ -23,9 +29,9 @@ void round_trips(const EnforcerPtr& e, int thread, int rounds) {
     const std::string payload = R"({"a":")" + mine + R"(","b":"user-0-0"})";
     auto enc = encode(e, payload, i % 2);
     ASSERT_TRUE(enc);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(*enc, m, token)) << *enc;
-    auto dec = decode(e, "\"" + m.str() + "\"", 1);
+    const std::string token = first_token(*enc);
+    ASSERT_TRUE(token.size() == 15 || token.size() == 19) << *enc;
+    auto dec = decode(e, "\"" + token + "\"", 1);
     ASSERT_TRUE(dec);
     ASSERT_EQ(*dec, R"({"payload":")" + mine + R"(","rules_applied_count":1,"rule_names":["USER"],"policy_name":"test"})");
   }
