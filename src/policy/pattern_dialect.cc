@@ -288,23 +288,20 @@ class Translator {
         }
       }
 
-      // A character, or a range of two.
-      const size_t lo_end = p + class_char_length(p);
-      if (lo_end + 1 < n && in_[lo_end] == '-' && in_[lo_end + 1] != ']') {
-        const size_t hi = lo_end + 1;
+      // A character, or a range of two. A leading "-", "]", "[" or "^" is
+      // escaped, so that the member means the same at any place in a class.
+      size_t end = p + class_char_length(p);
+      if (end + 1 < n && in_[end] == '-' && in_[end + 1] != ']') {
+        const size_t hi = end + 1;
         if (in_[hi] == '\\' && hi + 1 < n && shorthand_for(in_[hi + 1])) {
           pos_ = hi;
           return fail("a range cannot end in a shorthand class");
         }
-        const size_t hi_end = hi + class_char_length(hi);
-        members.append(in_.substr(p, hi_end - p));
-        p = hi_end;
-        continue;
+        end = hi + class_char_length(hi);
       }
-      const std::string_view ch = in_.substr(p, lo_end - p);
-      if (ch == "-" || ch == "]" || ch == "[" || ch == "^") members.push_back('\\');
-      members.append(ch);
-      p = lo_end;
+      if (c == '-' || c == ']' || c == '[' || c == '^') members.push_back('\\');
+      members.append(in_.substr(p, end - p));
+      p = end;
     }
 
     if (shorthands.empty() && !rebuild) {
@@ -316,8 +313,9 @@ class Translator {
     return item(0);
   }
 
-  // Writes a class that holds shorthands. RE2 names each part of a shorthand
-  // and its complement, but not the complement of a union of parts, so:
+  // Writes a class from its members and shorthands. RE2 names each part of a
+  // shorthand and its complement, but not the complement of a union of
+  // parts, so:
   //  - [X \W]  = X or not-word: the class without \W, or [^ word parts ];
   //  - [^X \W] = word and not X: one class per word part P, [^X \P{P}].
   // A negated class with several negated shorthands takes one class per

@@ -104,6 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{R"([a\W-z]+)", "bz-a!c", "z-a!"},
         MatchCase{R"([\d-z]+)", "y-\u0663z", "-\u0663z"},
         MatchCase{R"([\W^]+)", "a^!b", "^!"},
+        MatchCase{R"([\W^-b]+)", "c^_ab!", "^_ab!"},  // still a range from "^" to "b"
+        MatchCase{R"([]-a\d]+)", "b]^a\u0663c", "]^a\u0663"},  // "]" first starts a range
         // "]" first in a class is literal; POSIX classes stay ASCII.
         MatchCase{R"([]\d]+)", "x]\u0663]", "]\u0663]"},
         MatchCase{R"([^]\d]+)", "]\u0663ab]", "ab"},
