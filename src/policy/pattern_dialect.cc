@@ -3,12 +3,12 @@
 //
 // The translator walks the pattern the way RE2's parser does (escapes,
 // bracket classes, \Q...\E spans, groups and flag groups, repetitions), so it
-// can tell syntax from literal text. It only ever rewrites three things:
-// "(?<name>" into "(?P<name>", the shorthand classes into Unicode property
-// classes, and, inside a bracket class holding a negated shorthand, the class
-// itself into an equivalent alternation of classes. Text it refuses is
-// refused with a message; everything else reaches RE2 byte for byte, so
-// whatever RE2 rejects stays rejected.
+// can tell syntax from literal text. It only ever rewrites "(?<name>" into
+// "(?P<name>", the shorthand classes into Unicode property classes, and a
+// bracket class holding a shorthand (or a literal "[:") into an equivalent
+// class or alternation of classes. Text it refuses is refused with a
+// message; everything else reaches RE2 byte for byte, so whatever RE2
+// rejects stays rejected.
 #include "policy/pattern_dialect.h"
 
 #include <algorithm>
@@ -98,8 +98,8 @@ size_t rune_length(char c) {
 
 // How a brace after an operand reads.
 enum class Brace {
-  kLiteral,     // not a count in either syntax: a literal "{"
-  kCount,       // a count RE2 reads the same way
+  kLiteral,       // not a count in either syntax: a literal "{"
+  kCount,         // a count RE2 reads the same way
   kForeignCount,  // a count RE2 would take for literal text
 };
 
