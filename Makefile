@@ -1,7 +1,8 @@
 # make test   installs missing packages (as root), builds, runs the suite, then
 #             runs it again under AddressSanitizer+UndefinedBehaviorSanitizer
 #             and the concurrency tests under ThreadSanitizer.
-# make demo   builds the library and runs the demo program.
+# make demo   builds the library and the quorvel tool and runs a round trip
+#             of the bundled example.
 
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -37,7 +38,7 @@ test-tsan: deps
 test: test-plain test-asan test-tsan
 
 demo: build
-	./build/examples/quorvel_demo examples/support_policy.json examples/chat_payload.json
+	./build/tools/quorvel roundtrip --policy examples/support_policy.json examples/chat_payload.json
 
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_BENCH=ON
