@@ -1,0 +1,12 @@
+"""Python binding of libquorvel_ffi: keeps PII out of the JSON payloads an
+application exchanges with an LLM agent.
+
+The shared library is taken from ``QUORVEL_LIB`` when that is set, else from
+this package's folder, else from the source tree's ``build/src/ffi/``, else
+from the dynamic loader's search path.
+"""
+
+from ._api import Config, DecodeEnvelope, EncodeEnvelope, Enforcer
+from ._stream import StreamDecoder
+
+__all__ = ["Config", "DecodeEnvelope", "EncodeEnvelope", "Enforcer", "StreamDecoder"]
