@@ -94,11 +94,13 @@ const json::Value* RecordReader::lookup(size_t i) const {
 }
 
 std::string RecordReader::segment(size_t i) const {
-  if (v_.is_object()) return "." + std::string(names_[i]);
+  if (v_.is_object()) return std::string(".").append(names_[i]);
   return index_segment(offset_ + i);
 }
 
-std::string RecordReader::index_segment(size_t k) { return "[" + std::to_string(k) + "]"; }
+std::string RecordReader::index_segment(size_t k) {
+  return std::string("[").append(std::to_string(k)).append("]");
+}
 
 std::string RecordReader::expected(std::string_view wanted, const json::Value& got) {
   return "expected " + std::string(wanted) + ", got " + std::string(describe_kind(got));
