@@ -133,11 +133,18 @@ class TableReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
+      const std::string name = without_min_time(r.benchmark_name());
       auto it = r.counters.find("bytes_per_second");
-      if (it != r.counters.end()) rate_[r.benchmark_name()] = it->second.value / 1e6;
+      if (it != r.counters.end()) rate_[name] = it->second.value / 1e6;
       auto items = r.counters.find("items_per_second");
-      if (items != r.counters.end()) per_item_ns_[r.benchmark_name()] = 1e9 / items->second.value;
+      if (items != r.counters.end()) per_item_ns_[name] = 1e9 / items->second.value;
     }
+  }
+  static std::string without_min_time(std::string name) {
+    const size_t at = name.find("/min_time:");
+    if (at == std::string::npos) return name;
+    const size_t end = name.find('/', at + 1);
+    return name.erase(at, end == std::string::npos ? std::string::npos : end - at);
   }
   std::map<std::string, double> rate_;
   std::map<std::string, double> per_item_ns_;
