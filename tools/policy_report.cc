@@ -28,7 +28,7 @@ using Source = ReadReport::Source;
 std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
 std::string plural(size_t n, std::string_view one, std::string_view many) {
-  return std::to_string(n) + " " + std::string(n == 1 ? one : many);
+  return (n == 0 ? std::string("no") : std::to_string(n)) + " " + std::string(n == 1 ? one : many);
 }
 
 // The byte offset of the first ill-formed UTF-8 sequence, if any.
@@ -75,7 +75,7 @@ std::pair<std::string, std::string> describe_error(const PolicyLoadError& error)
           data = "  pattern: " + e.pattern + "\n  message: " + e.message + "\n";
         } else if constexpr (std::is_same_v<E, PolicyLoadError::MissingSalt>) {
           verdict += "the hash key variable " + quoted(e.variable) + " is not set";
-          data = "  set it, with UTF-8 content, where the policy is loaded\n";
+          data = "  set it, with UTF-8 content, in the environment of the process that loads the policy\n";
         }
       },
       error.data);
@@ -109,8 +109,9 @@ std::string_view wanted_type(std::string_view key) {
 void write_members(const ReadReport& report, const json::Value& doc, std::string& out) {
   out += "Top-level members:\n";
   for (const TopLevelMember& m : kTopLevel) {
-    std::string line = "  " + std::string(m.key);
-    line.append(m.key.size() < 16 ? 16 - m.key.size() : 1, ' ');
+    std::string first = "  " + std::string(m.key);
+    first.append(m.key.size() < 16 ? 16 - m.key.size() : 1, ' ');
+    std::string line;
     const json::Value* v = doc.find(m.key);
     switch (report.*m.state) {
       case Member::kTaken:
@@ -141,7 +142,7 @@ void write_members(const ReadReport& report, const json::Value& doc, std::string
                 std::string(m.when_absent);
         break;
     }
-    out += line + "\n";
+    out += wrapped(first, line, std::string(first.size(), ' '));
   }
   std::vector<std::string_view> others;
   for (const json::Member& member : doc.object()) {
@@ -150,11 +151,11 @@ void write_members(const ReadReport& report, const json::Value& doc, std::string
     if (!known) others.push_back(member.key);
   }
   if (!others.empty()) {
-    out += "  Not policy members, ignored:";
+    std::string list = "Not policy members, ignored:";
     for (size_t i = 0; i < others.size(); ++i) {
-      out += (i == 0 ? " " : ", ") + quoted(others[i]);
+      list += (i == 0 ? " " : ", ") + quoted(others[i]);
     }
-    out += "\n";
+    out += wrapped(list, "  ");
   }
 }
 
@@ -224,7 +225,7 @@ void write_patterns(const PolicyConfig& p, const policy::Regex& regex, std::stri
     out += "       compiled, program size " + std::to_string(re.ProgramSize());
     if (auto translated = policy::translate_pattern(pattern.pattern);
         translated.ok() && translated.value() != pattern.pattern) {
-      out += ", runs on RE2 as: " + translated.value();
+      out += ", runs on RE2 as\n       " + translated.value();
     }
     out += "\n";
     if (!restorable_name(pattern.name)) {
@@ -244,8 +245,8 @@ void write_body(const PolicyConfig& p, std::string& out) {
   if (body.mapping_rules.empty()) {
     out += "  Mapping rules: none\n";
   } else {
-    out += "  Mapping rules, applied by encode in this order" +
-           std::string(body.mapping ? "" : " when \"mapping\" is on (it is off)") + ":\n";
+    out += body.mapping ? "  Mapping rules, applied by encode in this order:\n"
+                        : "  Mapping rules, skipped while \"mapping\" is off:\n";
     for (size_t i = 0; i < body.mapping_rules.size(); ++i) {
       const policy::MappingRule& r = body.mapping_rules[i];
       out += "    " + std::to_string(i + 1) + ". " + quoted(r.source_field) + " as " +
@@ -267,10 +268,11 @@ void write_body(const PolicyConfig& p, std::string& out) {
   } else {
     const auto& llm = std::get<policy::Llm>(body.pii_config.backend);
     const policy::LlmConfig& c = llm.llm_config;
-    out += "  PII backend: llm, url " + quoted(llm.llm_url) + ", model " + quoted(c.model) +
-           ", timeout " + std::to_string(c.timeout_ms) + " ms, " +
-           plural(c.extra.size(), "extra setting", "extra settings") + "\n";
-    out += "    system prompt: " + quoted(c.system_prompt) + "\n";
+    out += wrapped("PII backend: llm, url " + quoted(llm.llm_url) + ", model " + quoted(c.model) +
+                       ", timeout " + std::to_string(c.timeout_ms) + " ms, " +
+                       plural(c.extra.size(), "extra setting", "extra settings"),
+                   "  ");
+    out += wrapped("system prompt: " + quoted(c.system_prompt), "    ");
     out += "    The library never contacts this service: encode tokenizes nothing with it.\n";
   }
 }
@@ -285,34 +287,42 @@ std::string_view source_of_rule_list(const json::Value& body) {
 
 void write_body_source(const ReadReport& report, const json::Value& doc, std::string& out) {
   const json::Value* body = doc.find("quorvel_policy");
+  std::string note;
   switch (report.body) {
     case Source::kDocument:
       out += "Policy body: read strictly from \"quorvel_policy\".\n";
       return;
     case Source::kRuleListRegex:
-      out += "Policy body: from the \"pii_rules\" list, because the strict reading failed.\n"
-             "  Each \"regex\" entry gives a pattern and a redact masking rule; \"masking\"\n"
-             "  is on unless the body says false, \"mapping\" off unless it says true.\n";
+      out += "Policy body: from the \"pii_rules\" list, because the strict reading failed.\n";
+      note = "Each \"regex\" entry of the list gives a pattern and a redact masking rule; "
+             "\"masking\" is on unless the body says false, \"mapping\" off unless it says "
+             "true.";
       break;
     case Source::kRuleListLlm:
-      out += "Policy body: from the \"llm\" entry of the \"pii_rules\" list, because the\n"
-             "  strict reading failed and the list has no usable \"regex\" entry. In this\n"
-             "  form \"masking\" is always on, \"mapping\" off unless the body says true.\n";
-      if (!report.llm_config_failure.empty()) {
-        out += "  Its \"llm_config\" could not be read, so the default LLM settings apply:\n" +
-               wrapped(report.llm_config_failure, "    ");
-      }
+      out += wrapped("",
+                     "Policy body: from the \"llm\" entry of the \"pii_rules\" list, because "
+                     "the strict reading failed and the list has no usable \"regex\" entry.",
+                     "  ");
+      note = "In this form \"masking\" is always on, \"mapping\" off unless the body says "
+             "true.";
       break;
     case Source::kDefault:
       if (body == nullptr) {
         out += "Policy body: the default (no \"quorvel_policy\").\n";
         return;
       }
-      out += "Policy body: the default, because the strict reading failed and " +
-             std::string(source_of_rule_list(*body)) + ".\n";
+      out += wrapped("",
+                     "Policy body: the default, because the strict reading failed and " +
+                         std::string(source_of_rule_list(*body)) + ".",
+                     "  ");
       break;
   }
   out += "  The strict reading failed first at:\n" + wrapped(report.body_failure, "    ");
+  if (!note.empty()) out += wrapped(note, "  ");
+  if (!report.llm_config_failure.empty()) {
+    out += "  Its \"llm_config\" could not be read, so the default LLM settings apply:\n" +
+           wrapped(report.llm_config_failure, "    ");
+  }
 }
 
 // ---- the tracing policy
@@ -383,14 +393,14 @@ void write_summary(const PolicyConfig& p, std::string& out) {
     summary += "encode ";
     if (body.mapping && !body.mapping_rules.empty()) {
       summary += "applies " +
-                 plural(body.mapping_rules.size(), "mapping rule", "mapping rules") + ", then ";
+                 plural(body.mapping_rules.size(), "mapping rule", "mapping rules") + " and ";
     }
     const auto* regex = std::get_if<policy::Regex>(&body.pii_config.backend);
     if (regex != nullptr && !regex->patterns.empty()) {
       summary += "tokenizes what " + plural(regex->patterns.size(), "pattern", "patterns") +
                  " find";
     } else {
-      summary += "tokenizes nothing";
+      summary += "has no pattern to tokenize with";
     }
     summary += body.mapping ? "; decode restores the tokens of the session."
                             : "; decode restores nothing, since \"mapping\" is off.";
@@ -428,22 +438,23 @@ PolicyExplanation explain_policy(std::string_view text) {
   const json::Value& doc = parsed.value();
 
   if (!result.accepted) out += "\nWhat was read before the validation failed:\n";
+  std::string headline;
   if (p != nullptr) {
-    out += "Policy " + quoted(p->policy_name) + ", version " + quoted(p->policy_version) + ": " +
-           (p->active ? "active" : "inactive");
+    headline = "Policy " + quoted(p->policy_name) + ", version " + quoted(p->policy_version) +
+               ": " + (p->active ? "active" : "inactive");
   }
   if (!doc.is_object()) {
     if (p != nullptr) {
-      out += ": the document is " + std::string(policy::describe_kind(doc)) +
-             ", not an object, so it gives the default policy.\n";
-    }
-    if (p != nullptr) {
+      out += wrapped(headline + ", since the document is " +
+                         std::string(policy::describe_kind(doc)) +
+                         ", not an object, and so gives the default policy.",
+                     "");
       out += "\n";
       write_summary(*p, out);
     }
     return result;
   }
-  if (p != nullptr) out += ", since " + active_reason(report, doc) + ".\n";
+  if (p != nullptr) out += wrapped(headline + ", since " + active_reason(report, doc) + ".", "");
   if (p != nullptr && report.policy_id == Member::kTaken) {
     out += "Policy id: " + format_uuid(p->policy_id) + "\n";
   }

@@ -11,4 +11,8 @@ namespace quorvel::tools {
 // line feeds of `text` are dropped; a word longer than a line stands alone.
 std::string wrapped(std::string_view text, std::string_view indent, size_t width = 78);
 
+// The same with `first` in front of the first line in place of `indent`.
+std::string wrapped(std::string_view first, std::string_view text, std::string_view indent,
+                    size_t width = 78);
+
 }  // namespace quorvel::tools
