@@ -1,6 +1,8 @@
 # make test   installs missing packages (as root), builds, runs the suite, then
 #             runs it again under AddressSanitizer+UndefinedBehaviorSanitizer
-#             and the concurrency tests under ThreadSanitizer.
+#             and the concurrency tests under ThreadSanitizer, then the
+#             tests of the Python and Node bindings (Node's when Node is
+#             installed).
 # make demo   builds the library and the quorvel tool and runs a round trip
 #             of the bundled example.
 
@@ -35,7 +37,35 @@ test-tsan: deps
 	cmake --build build-tsan -j$(JOBS)
 	ctest --test-dir build-tsan --output-on-failure -L concurrency -j$(JOBS)
 
-test: test-plain test-asan test-tsan
+test: test-plain test-asan test-tsan test-bindings
+
+# The bindings' tests run against the plain build's library.
+BINDINGS_LIB = $(CURDIR)/build/src/ffi/libquorvel_ffi.so
+
+.PHONY: bindings-deps test-bindings test-python test-node bench-bindings
+
+bindings-deps:
+	@bash scripts/install-bindings-deps.sh
+
+test-bindings: test-python test-node
+
+test-python: build bindings-deps
+	QUORVEL_LIB=$(BINDINGS_LIB) python3 bindings/python/run_tests.py
+
+test-node: build bindings-deps
+	@if command -v node >/dev/null 2>&1; then \
+	  echo "QUORVEL_LIB=$(BINDINGS_LIB) node bindings/node/test/run.mjs"; \
+	  QUORVEL_LIB=$(BINDINGS_LIB) node bindings/node/test/run.mjs; \
+	else echo "Node is not installed: the Node binding's tests did not run"; fi
+
+# Microseconds per encode of a 1 KiB payload: C, then through each binding.
+bench-bindings: build bindings-deps
+	@mkdir -p build/bindings
+	cc -O2 -std=c99 -D_POSIX_C_SOURCE=199309L -Iinclude bindings/bench/encode_bench.c \
+	  -Lbuild/src/ffi -lquorvel_ffi -Wl,-rpath,$(CURDIR)/build/src/ffi -o build/bindings/encode_bench
+	./build/bindings/encode_bench examples/support_policy.json bindings/bench/payload_1k.json
+	QUORVEL_LIB=$(BINDINGS_LIB) python3 bindings/python/bench_encode.py
+	QUORVEL_LIB=$(BINDINGS_LIB) node bindings/node/bench/encode.mjs
 
 demo: build
 	./build/tools/quorvel roundtrip --policy examples/support_policy.json examples/chat_payload.json
