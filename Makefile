@@ -13,7 +13,10 @@ export ASAN_OPTIONS = detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS = print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS = halt_on_error=1:second_deadlock_stack=1
 
-.PHONY: all deps build test test-plain test-asan test-tsan demo bench clean
+FUZZ_SECONDS ?= 60
+FUZZERS = json_fuzzer policy_fuzzer encode_decode_fuzzer call_sequence_fuzzer
+
+.PHONY: all deps build test test-plain test-asan test-tsan demo bench fuzz clean
 
 all: build
 
@@ -75,5 +78,13 @@ bench: deps
 	cmake --build build-bench -j$(JOBS)
 	@for b in build-bench/bench/*_benchmark; do echo "== $$b"; $$b; done
 
+fuzz: deps
+	@bash scripts/install-deps.sh fuzz
+	CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQUORVEL_FUZZ=ON -DQUORVEL_SANITIZE=address,undefined -DQUORVEL_BUILD_TESTS=OFF \
+	  -DQUORVEL_WERROR=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j$(JOBS) --target fuzzers
+	@bash fuzz/run.sh build-fuzz $(FUZZ_SECONDS) $(FUZZERS)
+
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when run as root
 # and something is missing. Otherwise it only names what is missing.
+# With the argument "fuzz" it sees to the fuzzing toolchain instead: clang
+# and its libFuzzer and sanitizer runtimes.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config binutils libre2-dev libssl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev)
+if [ "${1:-}" = "fuzz" ]; then
+  packages=(clang-14 libclang-rt-14-dev)
+else
+  packages=(build-essential cmake pkg-config binutils libre2-dev libssl-dev
+            libgtest-dev libgmock-dev libbenchmark-dev valgrind)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

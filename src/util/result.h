@@ -12,6 +12,9 @@ namespace quorvel {
 // are the same type.
 template <class E>
 struct Err {
+  // A constructor rather than aggregate initialisation: clang before 16 does
+  // not build aggregates from parentheses, and the fuzzers build with clang.
+  explicit Err(E e) : error(std::move(e)) {}
   E error;
 };
 template <class E>
