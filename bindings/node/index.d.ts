@@ -63,6 +63,8 @@ export class Enforcer {
    * Uint8Array is taken as JSON text; any other value is serialized with
    * JSON.stringify first. With `withSignature` every token carries a
    * three-digit signature and the envelope holds a system-prompt rule.
+   * The envelope is read with JSON.parse, so integers beyond 2^53 that the
+   * library keeps exactly come back rounded, as in any JSON.parse.
    */
   encode(payload: unknown, withSignature?: boolean): EncodeEnvelope;
   /**
