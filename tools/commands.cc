@@ -145,7 +145,7 @@ Config load_policy(std::string_view command, std::string_view path) {
   if (!text) return nullptr;
   Config config = load_config(*text);
   if (!config) {
-    fail(command, path,
+    fail(command, display_name(path),
          rejection_reason(*text) + "\n(quorvel check --policy " + std::string(path) +
              " explains the policy)");
   }
@@ -199,12 +199,12 @@ int run_check(Args args) {
   // differ only when the tool runs against another build of the library.
   const bool library_accepts = load_config(*text) != nullptr;
   if (library_accepts != explanation.accepted) {
-    return fail("check", path,
+    return fail("check", display_name(path),
                 std::string("the library ") + (library_accepts ? "accepts" : "rejects") +
                     " the policy, but the reader of this tool does not agree; the tool and "
                     "the library come from different builds");
   }
-  std::cout << path << ": " << explanation.verdict << "\n" << explanation.details;
+  std::cout << display_name(path) << ": " << explanation.verdict << "\n" << explanation.details;
   return explanation.accepted ? 0 : 1;
 }
 
