@@ -33,7 +33,7 @@ class StartLine {
 };
 
 // As many threads as cores run at once, at least two.
-int racing_threads() {
+inline int racing_threads() {
   return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 2u, 8u));
 }
 

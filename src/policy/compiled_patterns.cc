@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "policy/pattern_dialect.h"
+#include "policy/required_bytes.h"
 
 namespace quorvel::policy {
 
@@ -30,6 +31,21 @@ CompiledPatterns::compile(const std::vector<PiiPattern>& patterns) {
     }
     if (ok && filter->Compile()) out->filter_ = std::move(filter);
   }
+  if (!out->entries_.empty() && out->entries_.size() <= 64) {
+    out->byte_filter_ = true;
+    for (size_t i = 0; i < patterns.size(); ++i) {
+      auto translated = translate_pattern(patterns[i].pattern);
+      const auto required = translated.ok() ? required_bytes(translated.value()) : std::nullopt;
+      const uint64_t bit = uint64_t{1} << i;
+      if (!required) {
+        out->unfiltered_ |= bit;
+        continue;
+      }
+      for (size_t b = 0; b < 256; ++b) {
+        if (required->test(b)) out->by_byte_[b] |= bit;
+      }
+    }
+  }
   return std::shared_ptr<const CompiledPatterns>(std::move(out));
 }
 
@@ -39,8 +55,34 @@ std::shared_ptr<const CompiledPatterns> CompiledPatterns::empty() {
   return *kEmpty;
 }
 
+uint64_t CompiledPatterns::byte_candidates(std::string_view text) const {
+  const uint64_t all = entries_.size() == 64 ? ~uint64_t{0} : (uint64_t{1} << entries_.size()) - 1;
+  uint64_t found = unfiltered_;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  // Checked in blocks so that a text where every pattern is already a
+  // candidate stops early.
+  while (p < end && found != all) {
+    const auto* block_end = end - p > 64 ? p + 64 : end;
+    for (; p < block_end; ++p) found |= by_byte_[*p];
+  }
+  return found;
+}
+
 void CompiledPatterns::candidates(std::string_view text, std::vector<int>* out) const {
   out->clear();
+  if (byte_filter_) {
+    const uint64_t possible = byte_candidates(text);
+    if (possible == 0) return;
+    // A single candidate runs on its own; the multi-pattern filter pays off
+    // only when it can rule out several at once.
+    if ((possible & (possible - 1)) == 0 || filter_ == nullptr) {
+      for (size_t i = 0; i < entries_.size(); ++i) {
+        if (possible >> i & 1) out->push_back(static_cast<int>(i));
+      }
+      return;
+    }
+  }
   if (filter_ != nullptr) {
     re2::RE2::Set::ErrorInfo info{};
     if (filter_->Match(re2::StringPiece(text.data(), text.size()), out, &info)) {

@@ -3,6 +3,7 @@
 // filter that tells in one scan which patterns can match a text.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -36,13 +37,23 @@ class CompiledPatterns {
   const std::vector<Entry>& entries() const { return entries_; }
   bool has_filter() const { return filter_ != nullptr; }
 
-  // Indices, ascending, of the patterns that match somewhere in `text`.
-  // Without a filter, or when the filter runs out of memory, every index.
+  // Indices, ascending, of the patterns that can match somewhere in `text`:
+  // those whose required bytes occur in it, narrowed by the multi-pattern
+  // filter to those that do match when it can run.
   void candidates(std::string_view text, std::vector<int>* out) const;
 
  private:
+  // Patterns that may run on `text` judging by the bytes it holds, as bits
+  // of pattern indices (only with at most 64 patterns).
+  uint64_t byte_candidates(std::string_view text) const;
+
   std::vector<Entry> entries_;
   std::unique_ptr<re2::RE2::Set> filter_;
+  // For every byte, the patterns that one of their required bytes equals;
+  // `unfiltered_` holds the patterns without required bytes, which always run.
+  bool byte_filter_ = false;
+  uint64_t unfiltered_ = 0;
+  uint64_t by_byte_[256] = {};
 };
 
 }  // namespace quorvel::policy
