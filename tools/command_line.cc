@@ -16,7 +16,7 @@ std::vector<std::string> ParsedArgs::values(std::string_view name) const {
 }
 
 std::optional<ParsedArgs> parse_args(std::span<const std::string_view> args,
-                                     std::span<const OptionSpec> spec, size_t max_operands,
+                                     std::span<const OptionSpec> options, size_t max_operands,
                                      std::string* error) {
   ParsedArgs parsed;
   // --help answers even a command line that is wrong otherwise.
@@ -49,9 +49,9 @@ std::optional<ParsedArgs> parse_args(std::span<const std::string_view> args,
       inline_value = name.substr(eq + 1);
       name = name.substr(0, eq);
     }
-    const auto it = std::find_if(spec.begin(), spec.end(),
+    const auto it = std::find_if(options.begin(), options.end(),
                                  [&](const OptionSpec& s) { return s.name == name; });
-    if (it == spec.end()) {
+    if (it == options.end()) {
       *error = "unknown option '--" + std::string(name) + "'";
       return std::nullopt;
     }

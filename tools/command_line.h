@@ -34,7 +34,7 @@ struct ParsedArgs {
 // "-" is an operand (standard input). On failure `error` says what is wrong
 // in one line.
 std::optional<ParsedArgs> parse_args(std::span<const std::string_view> args,
-                                     std::span<const OptionSpec> spec, size_t max_operands,
+                                     std::span<const OptionSpec> options, size_t max_operands,
                                      std::string* error);
 
 }  // namespace quorvel::tools

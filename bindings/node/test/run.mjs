@@ -12,7 +12,7 @@ const scratch = mkdtempSync(join(tmpdir(), 'quorvel-node-test-'));
 const tap = join(scratch, 'report.tap');
 const done = spawnSync(
   process.execPath,
-  ['--test', '--test-reporter=spec', '--test-reporter-destination=stdout',
+  ['--test', '--test-reporter=dot', '--test-reporter-destination=stdout',
    '--test-reporter=tap', `--test-reporter-destination=${tap}`, ...files],
   { stdio: 'inherit' },
 );
