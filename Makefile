@@ -37,7 +37,7 @@ test-asan: deps
 
 test-tsan: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=thread $(CMAKE_FLAGS)
-	cmake --build build-tsan -j$(JOBS)
+	cmake --build build-tsan -j$(JOBS) --target concurrency_tests
 	ctest --test-dir build-tsan --output-on-failure -L concurrency -j$(JOBS)
 
 test: test-plain test-asan test-tsan test-bindings

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "policy/pattern_dialect.h"
 #include "policy/required_bytes.h"
 
@@ -45,6 +49,7 @@ CompiledPatterns::compile(const std::vector<PiiPattern>& patterns) {
         if (required->test(b)) out->by_byte_[b] |= bit;
       }
     }
+    out->plan_vector_skip();
   }
   return std::shared_ptr<const CompiledPatterns>(std::move(out));
 }
@@ -55,11 +60,52 @@ std::shared_ptr<const CompiledPatterns> CompiledPatterns::empty() {
   return *kEmpty;
 }
 
+void CompiledPatterns::plan_vector_skip() {
+  size_t b = 0;
+  while (b < 0x80) {
+    if (by_byte_[b] == 0) {
+      ++b;
+      continue;
+    }
+    const size_t lo = b;
+    while (b < 0x80 && by_byte_[b] != 0) ++b;
+    if (range_count_ == kMaxRanges) return;  // too scattered to pay off
+    range_low_[range_count_] = static_cast<uint8_t>(lo);
+    range_width_[range_count_] = static_cast<uint8_t>(b - 1 - lo);
+    ++range_count_;
+  }
+  for (size_t h = 0x80; h < 256; ++h) high_bytes_matter_ = high_bytes_matter_ || by_byte_[h] != 0;
+  vector_skip_ = true;
+}
+
 uint64_t CompiledPatterns::byte_candidates(std::string_view text) const {
   const uint64_t all = entries_.size() == 64 ? ~uint64_t{0} : (uint64_t{1} << entries_.size()) - 1;
   uint64_t found = unfiltered_;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* end = p + text.size();
+#if defined(__SSE2__)
+  if (vector_skip_) {
+    // Most text holds none of the bytes that matter: rule out 16 bytes at a
+    // time, and look at single bytes only in blocks that hold one.
+    __m128i low[kMaxRanges], width[kMaxRanges];
+    for (size_t r = 0; r < range_count_; ++r) {
+      low[r] = _mm_set1_epi8(static_cast<char>(range_low_[r]));
+      width[r] = _mm_set1_epi8(static_cast<char>(range_width_[r]));
+    }
+    while (end - p >= 16 && found != all) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      int mask = high_bytes_matter_ ? _mm_movemask_epi8(chunk) : 0;
+      for (size_t r = 0; r < range_count_ && mask == 0; ++r) {
+        const __m128i d = _mm_sub_epi8(chunk, low[r]);
+        mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, width[r]), d));
+      }
+      if (mask != 0) {
+        for (int i = 0; i < 16; ++i) found |= by_byte_[p[i]];
+      }
+      p += 16;
+    }
+  }
+#endif
   // Checked in blocks so that a text where every pattern is already a
   // candidate stops early.
   while (p < end && found != all) {

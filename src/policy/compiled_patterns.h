@@ -46,6 +46,7 @@ class CompiledPatterns {
   // Patterns that may run on `text` judging by the bytes it holds, as bits
   // of pattern indices (only with at most 64 patterns).
   uint64_t byte_candidates(std::string_view text) const;
+  void plan_vector_skip();
 
   std::vector<Entry> entries_;
   std::unique_ptr<re2::RE2::Set> filter_;
@@ -54,6 +55,15 @@ class CompiledPatterns {
   bool byte_filter_ = false;
   uint64_t unfiltered_ = 0;
   uint64_t by_byte_[256] = {};
+  // The ASCII bytes that matter to some pattern as at most kMaxRanges
+  // ranges, so that 16 bytes at a time can be found uninteresting; and
+  // whether any non-ASCII byte matters.
+  static constexpr size_t kMaxRanges = 6;
+  size_t range_count_ = 0;
+  uint8_t range_low_[kMaxRanges] = {};
+  uint8_t range_width_[kMaxRanges] = {};
+  bool high_bytes_matter_ = false;
+  bool vector_skip_ = false;
 };
 
 }  // namespace quorvel::policy
