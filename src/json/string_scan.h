@@ -11,7 +11,15 @@
 
 namespace quorvel::json {
 
-inline bool is_string_special(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
+struct StringSpecialTable {
+  bool special[256];
+  constexpr StringSpecialTable() : special() {
+    for (int c = 0; c < 256; ++c) special[c] = c == '"' || c == '\\' || c < 0x20;
+  }
+};
+inline constexpr StringSpecialTable kStringSpecial;
+
+inline bool is_string_special(unsigned char c) { return kStringSpecial.special[c]; }
 
 // First byte in [p, end) that is special, or end.
 inline const char* find_string_special(const char* p, const char* end) {

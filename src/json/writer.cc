@@ -33,11 +33,21 @@ char* Writer::release() {
 
 void Writer::string(std::string_view s) {
   static constexpr char kHex[] = "0123456789abcdef";
-  raw('"');
   const char* p = s.data();
   const char* end = p + s.size();
-  while (p < end) {
-    const char* q = find_string_special(p, end);
+  const char* q = find_string_special(p, end);
+  if (q == end) {
+    // The common case: nothing to escape, one capacity check.
+    if (capacity_ - size_ < s.size() + 2) grow(s.size() + 2);
+    char* w = data_ + size_;
+    *w++ = '"';
+    if (!s.empty()) std::memcpy(w, p, s.size());
+    w[s.size()] = '"';
+    size_ += s.size() + 2;
+    return;
+  }
+  raw('"');
+  while (true) {
     append(p, static_cast<size_t>(q - p));
     if (q == end) break;
     const auto c = static_cast<unsigned char>(*q);
@@ -55,6 +65,7 @@ void Writer::string(std::string_view s) {
       }
     }
     p = q + 1;
+    q = find_string_special(p, end);
   }
   raw('"');
 }
