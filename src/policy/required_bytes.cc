@@ -53,7 +53,7 @@ class Analyzer {
   explicit Analyzer(std::string_view p) : p_(p) {}
 
   std::optional<ByteSet> run() {
-    Node n = alternation(false);
+    Node n = alternation();
     if (failed_ || pos_ != p_.size()) return std::nullopt;
     return n.required;
   }
@@ -62,8 +62,7 @@ class Analyzer {
   bool at_end() const { return pos_ >= p_.size(); }
   char peek() const { return p_[pos_]; }
 
-  Node alternation(bool in_group) {
-    const bool saved_fold = fold_;
+  Node alternation() {
     Node acc = concatenation();
     while (!failed_ && !at_end() && peek() == '|') {
       ++pos_;
@@ -74,7 +73,6 @@ class Analyzer {
         *acc.required |= *next.required;
       }
     }
-    if (in_group) fold_ = saved_fold;  // flags set inside a group end with it
     return acc;
   }
 
@@ -205,19 +203,19 @@ class Analyzer {
           return Node{};
         }
         ++pos_;  // ':'
-        const bool saved_fold = fold_, saved_dot_all = dot_all_;
-        fold_ = fold;
-        dot_all_ = dot_all;
-        Node inner = alternation(true);
-        fold_ = saved_fold;
-        dot_all_ = saved_dot_all;
-        if (at_end() || peek() != ')') return fail();
-        ++pos_;
-        return inner;
+        return group_body(fold, dot_all);
       }
     }
+    return group_body(fold_, dot_all_);
+  }
+
+  // The rest of a group up to its ")", read with the given flags; flags set
+  // inside end with the group.
+  Node group_body(bool fold, bool dot_all) {
     const bool saved_fold = fold_, saved_dot_all = dot_all_;
-    Node inner = alternation(true);
+    fold_ = fold;
+    dot_all_ = dot_all;
+    Node inner = alternation();
     fold_ = saved_fold;
     dot_all_ = saved_dot_all;
     if (at_end() || peek() != ')') return fail();
