@@ -111,10 +111,10 @@ int fail(std::string_view command, std::string_view what, std::string_view probl
 }
 
 std::optional<ParsedArgs> parse(std::string_view command, Args args,
-                                 std::span<const OptionSpec> spec, size_t max_operands,
+                                 std::span<const OptionSpec> options, size_t max_operands,
                                  std::string_view help, int* status) {
   std::string error;
-  auto parsed = parse_args(args, spec, max_operands, &error);
+  auto parsed = parse_args(args, options, max_operands, &error);
   if (!parsed) {
     *status = usage_error(command, error);
     return std::nullopt;
