@@ -60,7 +60,7 @@ std::vector<Case> cases() {
       {"anchored words", "^(\\w+\\s?)*$", repeat("word ", kMiB) + "!", 0},
       {"2000-word alternation, near misses", alternation(2000, "w", "q"), repeat("w1 w12 w123 w1999 ", kMiB), 0},
       {"2000-word alternation, some hits", alternation(2000, "w", "q"),
-       repeat(repeat("w1 w12 w123 ", 4096) + "w1999q ", kMiB), 0 /* counted below */},
+       repeat(repeat("w1 w12 w123 ", 64 * 1024) + "w1999q ", kMiB), 0 /* counted below */},
       {"50 overlapping alternatives", "(?:a|aa|aaa|aaaa|aaaaa|aaaaaa|aaaaaaa|aaaaaaaa){1,50}c", a, 0},
   };
 }
@@ -87,7 +87,7 @@ TEST(PathologicalPatterns, OneMiBOfAdversarialText) {
     if (c.findings > 0) {
       EXPECT_EQ(tokens, static_cast<size_t>(c.findings));
     } else if (std::string_view(c.what).find("some hits") != std::string_view::npos) {
-      EXPECT_GT(tokens, 10u);
+      EXPECT_GE(tokens, 15u);
     } else {
       EXPECT_EQ(tokens, 0u);
     }
@@ -120,8 +120,8 @@ TEST(PathologicalPatterns, ManyLongAlternationsTogether) {
   ConfigPtr cfg = config(active_policy(patterns));
   ASSERT_NE(cfg, nullptr);
   EnforcerPtr e = enforcer(cfg, fresh_session("pathological"));
-  // A hit about every 7 KiB among near misses of every alternation.
-  const std::string text = repeat(repeat("p1x1 p49x199 p7x7 ", 400) + "p7x7q ", kMiB);
+  // A hit every 64 KiB among near misses of every alternation.
+  const std::string text = repeat(repeat("p1x1 p49x199 p7x7 ", 64 * 1024) + "p7x7q ", kMiB);
   auto encoded = encode(e, "\"" + text + "\"");
   ASSERT_TRUE(encoded);
   const std::string encoded_payload = payload_of(*encoded);
