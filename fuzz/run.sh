@@ -60,4 +60,6 @@ for fuzzer in "${fuzzers[@]}"; do
 done
 printf '%-22s %12s %8s %10s %s\n' fuzzer executions corpus peak_MiB result
 printf '%s\n' "${summary[@]}"
+failed=$(grep -c CRASH <<<"$(printf '%s\n' "${summary[@]}")")
+echo "fuzz: $((${#fuzzers[@]} - failed)) passed, $failed failed"
 exit $status
